@@ -1,0 +1,33 @@
+#include "temp_machine.h"
+
+#include <stdlib.h>
+
+#include <stdexcept>
+
+#include "host.h"
+
+namespace kxtest {
+
+TempMachine::TempMachine() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kx51-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  if (const char* previous = getenv(kxhost::kMachineVariable)) {
+    previous_ = previous;
+    had_previous_ = true;
+  }
+  setenv(kxhost::kMachineVariable, dir_.c_str(), 1);
+  kxhost::Store::Reset();
+}
+
+TempMachine::~TempMachine() {
+  kxhost::Store::Reset();
+  if (had_previous_)
+    setenv(kxhost::kMachineVariable, previous_.c_str(), 1);
+  else
+    unsetenv(kxhost::kMachineVariable);
+  std::error_code ignored;
+  if (!getenv("KX51_KEEP_TEST_MACHINES")) std::filesystem::remove_all(dir_, ignored);
+}
+
+}  // namespace kxtest

@@ -224,4 +224,136 @@ bool FindWindowOwner(HWND window, WindowOwner* owner);
 std::string WindowsDirectory();
 std::string SystemDirectory();
 
+// ---- files, profile files and the spooler (files.cpp, spooler.cpp) --------
+
+// A Windows path as the file operations see it: full, and its host path.
+// Both empty when the path is no path of the machine.
+struct MachineFile {
+  std::string windows;
+  std::filesystem::path host;
+};
+MachineFile ResolveMachineFile(LPCSTR path);
+// The platform's error code for a failed host file call (errno) on `host`.
+DWORD FileErrorOf(int error_number, const std::filesystem::path& host);
+// When a fault armed for `op` matches `argument`: sets the last error to it
+// and gives true. The file operations' argument is the Windows path
+// (MoveFileA: the new name; ReadFile/WriteFile: the file's path).
+bool FailsByFault(std::string_view op, std::string_view argument);
+
+// What the machine command lists of the spooler. Names are the bytes the
+// spooler was given (the machine's code page).
+struct PrinterRecord {
+  std::string name;
+  std::string port;
+  std::string driver;
+  std::string print_processor;
+  std::string datatype;
+  DWORD attributes = 0;  // as stored, without the default bit
+  DWORD priority = 0;
+  DWORD status = 0;
+  bool is_default = false;
+};
+struct DriverRecord {
+  std::string name;
+  std::string environment;
+  DWORD version = 0;
+  std::string driver_path;
+  std::string data_file;
+  std::string config_file;
+  std::string help_file;
+  std::vector<std::string> dependent_files;
+  std::string monitor;
+  std::string default_datatype;
+};
+struct MonitorRecord {
+  std::string name;
+  std::string environment;
+  std::string dll;
+};
+std::vector<PrinterRecord> Printers();
+std::vector<DriverRecord> PrinterDrivers();
+std::vector<MonitorRecord> PrintMonitors();
+
+// ---- processes, modules, boxes, restart (processes.cpp, modules.cpp, ...) --
+
+// What a starter hands the process it starts, through the environment
+// (besides KX51_MACHINE and KX51_CWD). They hold for the process whose id
+// is kProcessIdVariable's value only, not for what that process starts by
+// other means.
+inline constexpr const char* kProcessIdVariable = "KX51_PROCESS_ID";
+inline constexpr const char* kProgramVariable = "KX51_PROGRAM";
+inline constexpr const char* kCommandLineVariable = "KX51_COMMAND_LINE";
+inline constexpr const char* kShowVariable = "KX51_SHOW";
+inline constexpr const char* kStartDirectoryVariable = "KX51_CWD";
+
+// True when this process was started by WinExec or CreateProcessA.
+bool StartedThroughPlatform();
+
+// Finds a file as the platform finds a program or a library: a name with a
+// drive or a directory is taken from the current directory and not
+// searched; a bare name is looked for in the program's directory, the
+// current directory, the system directory, the Windows directory, then the
+// directories of the machine's PATH (store setting "path", ";"-separated;
+// C:\WINDOWS;C:\WINDOWS\COMMAND when unset). `default_extension` (".exe",
+// ".DLL") is added when the name's last component has none. Gives the full
+// Windows path of an existing file, or empty.
+std::string SearchMachineFile(std::string_view name, std::string_view default_extension);
+
+// The Windows path of this process's program: as its starter passed it, or,
+// for a program started by hand, that of its host file when it lies in the
+// machine folder; empty otherwise.
+std::string ProgramWindowsPath();
+// The show command this process was started with (SW_SHOWNORMAL by hand).
+int StartShowCommand();
+// The part of a command line after the program name, as the platform's
+// start-up code skips it (a quoted name or up to the first blank, then the
+// blanks).
+const char* CommandLineArguments(const char* command_line);
+// The command line split into arguments as the platform's C runtime does.
+std::vector<std::string> SplitCommandLineArguments(std::string_view command_line);
+
+// One process start recorded in the store: by WinExec or CreateProcessA
+// ("how" is the API name), or a host program started by hand that
+// registered itself ("how" is "self").
+struct StartedProcess {
+  int64_t id = 0;
+  ProcessRef process;
+  std::string program;  // Windows path; empty for a program outside the machine
+  std::string command_line;
+  std::string current_directory;
+  int64_t parent_pid = 0;
+  int64_t time_us = 0;
+  std::string how;
+};
+std::vector<StartedProcess> StartedProcesses();
+// True while a process of that table, other than this one, still runs.
+bool AnyProcessAlive();
+
+// A symbol exported by the module itself (not by the libraries it uses);
+// null when the module is not loaded or has no such symbol.
+void* ModuleSymbol(HMODULE module, const char* name);
+
+// A message box as MessageBoxA recorded it; closed_us is 0 while it is open.
+struct RecordedBox {
+  int64_t id = 0;
+  int64_t pid = 0;
+  uintptr_t owner = 0;
+  std::string text;
+  std::string caption;
+  UINT style = 0;
+  int result = 0;
+  int64_t shown_us = 0;
+  int64_t closed_us = 0;
+};
+std::vector<RecordedBox> RecordedBoxes();
+
+// A restart that ExitWindowsEx was asked for.
+struct RestartRequest {
+  int64_t id = 0;
+  int64_t pid = 0;
+  UINT flags = 0;
+  int64_t time_us = 0;
+};
+std::vector<RestartRequest> RestartRequests();
+
 }  // namespace kxhost

@@ -105,6 +105,8 @@ typedef HKEY* PHKEY;
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_MESSAGE_SYNC_ONLY 1159L
+#define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
@@ -119,6 +121,16 @@ typedef HKEY* PHKEY;
 #define ERROR_PRINT_MONITOR_ALREADY_INSTALLED 3006L
 #define ERROR_INVALID_PRINT_MONITOR 3007L
 #define ERROR_PRINTER_DRIVER_IN_USE 3001L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
+#define ERROR_INVALID_LEVEL 124L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_DIRECTORY 267L
+#define ERROR_INVALID_DATATYPE 1804L
+#define ERROR_INVALID_ENVIRONMENT 1805L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_DLL_INIT_FAILED 1114L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 
 // ---- errors ----------------------------------------------------------------
 DWORD WINAPI GetLastError(void);
@@ -190,6 +202,11 @@ DWORD WINAPI GetTickCount(void);
 #define WM_DESTROY 0x0002
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
+#define WM_CHAR 0x0102
+#define WM_SYSKEYDOWN 0x0104
+#define WM_SYSKEYUP 0x0105
 #define WM_USER 0x0400
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
@@ -312,6 +329,8 @@ typedef struct _PROCESS_INFORMATION {
 // On the 32-bit platform the start-up block's size is 68 bytes; the
 // installer hands that size over whatever the host's pointers are.
 #define KX_STARTUPINFOA_SIZE_32 68
+#define STARTF_USESHOWWINDOW 0x00000001
+#define STILL_ACTIVE 259
 
 UINT WINAPI WinExec(LPCSTR command_line, UINT show);
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line,
@@ -343,6 +362,7 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
 // ---- directories, files ----------------------------------------------------
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define GENERIC_ALL 0x10000000u
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004

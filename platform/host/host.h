@@ -203,6 +203,8 @@ struct ProcessRef {
   int64_t start = 0;
 };
 ProcessRef SelfProcess();
+// The process that has this pid now; start 0 when there is none.
+ProcessRef ProcessOf(int64_t pid);
 bool IsAlive(const ProcessRef& process);
 
 // ---- windows (windows.cpp) -------------------------------------------------

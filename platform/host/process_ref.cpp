@@ -39,6 +39,8 @@ ProcessRef SelfProcess() {
   return self;
 }
 
+ProcessRef ProcessOf(int64_t pid) { return {pid, StartTime(pid)}; }
+
 bool IsAlive(const ProcessRef& process) {
   if (process.pid <= 0) return false;
   return StartTime(process.pid) == process.start && process.start != 0;

@@ -44,21 +44,6 @@ int64_t NowMicroseconds() {
       .count();
 }
 
-// The start time the kernel gives a process (field 22 of its stat), as
-// ProcessRef holds it; 0 when the process is gone already.
-int64_t StartTimeOf(int64_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return 0;
-  size_t close = line.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(line.substr(close + 2));
-  std::string field;
-  for (int index = 3; fields >> field; ++index)
-    if (index == 22) return std::stoll(field);
-  return 0;
-}
-
 void RecordStart(Store& store, const StartedProcess& started) {
   store
       .Prepare(
@@ -360,7 +345,7 @@ Started Start(StartRequest request, const char* application, std::string_view de
   store.Transaction([&] {
     if (!started.error) {
       StartedProcess record;
-      record.process = {started.pid, StartTimeOf(started.pid)};
+      record.process = ProcessOf(started.pid);
       record.program = request.program;
       record.command_line = request.command_line;
       record.current_directory = request.current_directory;

@@ -1,0 +1,137 @@
+// `kxmachine keys [path]`: the keys and values below a path, read through the
+// platform's own registry calls. Values are shown typed; text as text when it
+// is plain text with its one terminating zero, otherwise with its bytes.
+#include <cstdio>
+#include <vector>
+
+#include "host.h"
+#include "kxmachine.h"
+
+namespace kxmachine {
+namespace {
+
+constexpr const char* kRootName = "HKEY_LOCAL_MACHINE";
+
+// An open key, closed when it goes.
+class OpenKey {
+ public:
+  OpenKey(HKEY parent, const std::string& path) {
+    if (path.empty()) {
+      key_ = parent;
+      owned_ = false;
+    } else if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) {
+      key_ = nullptr;
+    }
+  }
+  ~OpenKey() {
+    if (key_ && owned_) RegCloseKey(key_);
+  }
+  OpenKey(const OpenKey&) = delete;
+  OpenKey& operator=(const OpenKey&) = delete;
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+  bool owned_ = true;
+};
+
+const char* TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE:
+      return "REG_NONE";
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    default:
+      return nullptr;
+  }
+}
+
+bool IsPlainText(const std::vector<BYTE>& data) {
+  if (data.empty() || data.back() != 0) return false;
+  for (size_t i = 0; i + 1 < data.size(); ++i)
+    if (data[i] < 0x20 || data[i] >= 0x7f) return false;
+  return true;
+}
+
+std::string ValueText(DWORD type, const std::vector<BYTE>& data) {
+  std::string type_text = TypeName(type) ? TypeName(type) : "type " + std::to_string(type);
+  if ((type == REG_SZ || type == REG_EXPAND_SZ) && IsPlainText(data))
+    return type_text + "  \"" + std::string(data.begin(), data.end() - 1) + "\"";
+  if (type == REG_DWORD && data.size() == 4) {
+    DWORD value = data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24;
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%08x", value);
+    return type_text + "  " + number + " (" + std::to_string(value) + ")";
+  }
+  return type_text + "  " + std::to_string(data.size()) +
+         " bytes: " + HexBytes(data.data(), data.size());
+}
+
+void ShowValues(HKEY key) {
+  std::vector<char> name(256);
+  std::vector<BYTE> data(1024);
+  for (DWORD index = 0;;) {
+    DWORD name_size = static_cast<DWORD>(name.size());
+    DWORD data_size = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    LONG status =
+        RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type, data.data(), &data_size);
+    if (status == ERROR_MORE_DATA) {
+      if (data_size > data.size()) data.resize(data_size);
+      if (name.size() < 16384) name.resize(name.size() * 2);
+      continue;
+    }
+    if (status != ERROR_SUCCESS) return;
+    ++index;
+    std::string shown_name(name.data(), name_size);
+    std::printf("    %-24s %s\n",
+                shown_name.empty() ? "(default)" : ("\"" + Printable(shown_name) + "\"").c_str(),
+                ValueText(type, std::vector<BYTE>(data.begin(), data.begin() + data_size)).c_str());
+  }
+}
+
+void ShowTree(HKEY key, const std::string& path) {
+  std::printf("%s%s%s\n", kRootName, path.empty() ? "" : "\\", Printable(path).c_str());
+  ShowValues(key);
+  char name[256];
+  for (DWORD index = 0; RegEnumKeyA(key, index, name, sizeof name) == ERROR_SUCCESS; ++index) {
+    OpenKey child(key, name);
+    if (child.get()) ShowTree(child.get(), path.empty() ? name : path + "\\" + name);
+  }
+}
+
+// "HKEY_LOCAL_MACHINE\x", "HKLM\x" and "x" all name x.
+std::string PathBelowRoot(std::string path) {
+  for (std::string_view prefix : {std::string_view(kRootName), std::string_view("HKLM")}) {
+    if (kxhost::EqualsNoCase(path.substr(0, prefix.size()), prefix) &&
+        (path.size() == prefix.size() || path[prefix.size()] == '\\')) {
+      path.erase(0, std::min(path.size(), prefix.size() + 1));
+      break;
+    }
+  }
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+int ShowKeys(const std::string& path) {
+  std::string below = PathBelowRoot(path);
+  OpenKey key(HKEY_LOCAL_MACHINE, below);
+  if (!key.get()) {
+    std::printf("%s\\%s\n    (no such key)\n", kRootName, Printable(below).c_str());
+    return 1;
+  }
+  ShowTree(key.get(), below);
+  return 0;
+}
+
+}  // namespace kxmachine

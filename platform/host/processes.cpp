@@ -335,14 +335,16 @@ Started Start(StartRequest request, const char* application, std::string_view de
   FoundProgram found =
       application ? FindApplication(application) : FindInCommandLine(request.command_line);
   Started started;
-  if (found.error) {
-    started.error = found.error;
-  } else {
-    request.program = found.windows_path;
-    started = Spawn(request);
-  }
   auto& store = Store::Get();
+  // The start is recorded in the same transaction that spans the spawn, so
+  // that nothing the child writes to the machine can come before it.
   store.Transaction([&] {
+    if (found.error) {
+      started.error = found.error;
+    } else {
+      request.program = found.windows_path;
+      started = Spawn(request);
+    }
     if (!started.error) {
       StartedProcess record;
       record.process = ProcessOf(started.pid);

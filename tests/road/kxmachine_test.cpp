@@ -11,41 +11,19 @@
 #include <vector>
 
 #include "host.h"
+#include "run_program.h"
 #include "temp_machine.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using kxtest::ProgramRun;
+using kxtest::RunProgram;
 
-struct ProgramRun {
-  int status = -1;
-  std::string output;
-};
+namespace fs = std::filesystem;
 
 ProgramRun Kxmachine(std::vector<std::string> args) {
   args.insert(args.begin(), std::string(KX_BIN_DIR) + "/kxmachine");
-  FILE* output = std::tmpfile();
-  if (!output) return {};
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(fileno(output), 1);
-    dup2(fileno(output), 2);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  ProgramRun run;
-  int status = 0;
-  waitpid(child, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::rewind(output);
-  char buffer[4096];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, output)) > 0;)
-    run.output.append(buffer, got);
-  std::fclose(output);
-  return run;
+  return RunProgram(args);
 }
 
 bool Contains(const std::string& text, const std::string& part) {

@@ -14,9 +14,13 @@
 #include <vector>
 
 #include "host.h"
+#include "run_program.h"
 #include "temp_machine.h"
 
 namespace {
+
+using kxtest::ProgramRun;
+using kxtest::RunProgram;
 
 const std::string kDeviceKeyPath = "Enum\\LPTENUM\\KALDRENKX512E10";
 const std::string kRunSectionPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -31,39 +35,6 @@ const std::string kRunCommand = "RunDLL32 KX51PNP,StartPrinterInstallation " + k
 const std::string kStayingShell = "C:\\WINDOWS\\EXPLORER.EXE";
 const std::string kShellStayingAMinute = "C:\\WINDOWS\\EXPLORER.EXE /stay 60";
 const std::string kShellRunningItsRunSection = "C:\\WINDOWS\\EXPLORER.EXE /exit";
-
-struct ProgramRun {
-  int status = -1;
-  std::string output;  // standard output and error together
-};
-
-// Runs a host program to its end; it inherits the test's machine. Its
-// output goes to a file rather than a pipe: programs it starts (a shell
-// that stays) keep the output open long after it ended.
-ProgramRun RunProgram(const std::vector<std::string>& argv) {
-  FILE* output = std::tmpfile();
-  if (!output) return {};
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(fileno(output), 1);
-    dup2(fileno(output), 2);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  ProgramRun run;
-  int status = 0;
-  waitpid(child, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::rewind(output);
-  char buffer[4096];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, output)) > 0;)
-    run.output.append(buffer, got);
-  std::fclose(output);
-  return run;
-}
 
 ProgramRun Kxmachine(std::vector<std::string> args) {
   args.insert(args.begin(), std::string(KX_BIN_DIR) + "/kxmachine");

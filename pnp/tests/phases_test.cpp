@@ -224,6 +224,7 @@ struct FailureCase {
   const char* caption;
   bool config_flags_after;
   bool run_value_after;
+  friend void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.name; }
 };
 
 void WriteFirstPhaseState() {

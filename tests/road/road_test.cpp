@@ -230,6 +230,7 @@ struct TwiceCase {
   size_t setup_starts;
   std::optional<Value> config_flags_after;
   size_t boxes;
+  friend void PrintTo(const TwiceCase& row, std::ostream* out) { *out << row.name; }
 };
 
 class SecondPhaseTwice : public RoadTest, public ::testing::WithParamInterface<TwiceCase> {};
@@ -285,6 +286,7 @@ struct UninstallCase {
   const char* hook;
   const char* output;
   size_t restarts;
+  friend void PrintTo(const UninstallCase& row, std::ostream* out) { *out << row.hook; }
 };
 
 class Uninstall : public RoadTest, public ::testing::WithParamInterface<UninstallCase> {};

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -103,6 +104,9 @@ class Store {
 
  private:
   sqlite3* db_ = nullptr;
+  // A transaction belongs to the thread that began it: another thread's
+  // calls wait for it rather than join it.
+  std::recursive_mutex transaction_mutex_;
   int depth_ = 0;
 };
 

@@ -169,6 +169,7 @@ void Store::Exec(const char* sql) {
 }
 
 void Store::Transaction(const std::function<void()>& body) {
+  std::lock_guard<std::recursive_mutex> lock(transaction_mutex_);
   if (depth_ > 0) {
     ++depth_;
     try {

@@ -83,36 +83,43 @@ struct ValueCase {
   const char* name;
   DWORD type;
   std::string data;
+  DWORD count;         // the size handed over; the byte after it is data[count]
+  std::string stored;  // what a query gives back
 };
 
-TEST_F(RegistryConformance, SetStoresExactlyTheTypeAndBytesGiven) {
+TEST_F(RegistryConformance, SetStoresTheTypeAndBytesGiven) {
+  using namespace std::string_literals;
+  const std::string big(70000, '\x5A');
   const ValueCase cases[] = {
-      {"Text", REG_SZ, std::string("abc\0", 4)},
-      {"NoTerminator", REG_SZ, "abc"},
-      {"Empty", REG_SZ, std::string("\0", 1)},
-      {"Zero", REG_BINARY, std::string()},
-      {"Flags", REG_BINARY, std::string(4, '\0')},
-      {"Expand", REG_EXPAND_SZ, std::string("%x%\0", 4)},
-      {"Big", REG_BINARY, std::string(70000, '\x5A')},
+      {"Text", REG_SZ, "abc\0"s, 4, "abc\0"s},
+      // A count that leaves out the zero right behind the text gets it back.
+      {"ZeroLeftOut", REG_SZ, "abc\0"s, 3, "abc\0"s},
+      {"ExpandZeroLeftOut", REG_EXPAND_SZ, "%x%\0"s, 3, "%x%\0"s},
+      // Text cut short of more text is kept as it was given.
+      {"NoTerminator", REG_SZ, "abcd", 3, "abc"},
+      {"Empty", REG_SZ, "\0"s, 1, "\0"s},
+      {"Zero", REG_BINARY, "", 0, ""},
+      {"BinaryZeroLeftOut", REG_BINARY, "ab\0"s, 2, "ab"},
+      {"Flags", REG_BINARY, std::string(4, '\0'), 4, std::string(4, '\0')},
+      {"Big", REG_BINARY, big, static_cast<DWORD>(big.size()), big},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
     ASSERT_EQ(RegSetValueExA(scratch_.get(), row.name, 0, row.type,
-                             reinterpret_cast<const BYTE*>(row.data.data()),
-                             static_cast<DWORD>(row.data.size())),
+                             reinterpret_cast<const BYTE*>(row.data.data()), row.count),
               ERROR_SUCCESS);
     DWORD type = 0xDEAD, size = 0;
     ASSERT_EQ(RegQueryValueExA(scratch_.get(), row.name, nullptr, &type, nullptr, &size),
               ERROR_SUCCESS);
     EXPECT_EQ(type, row.type);
-    ASSERT_EQ(size, row.data.size());
+    ASSERT_EQ(size, row.stored.size());
     std::string read(size + 8, '\x7F');
     DWORD read_size = size;
     EXPECT_EQ(RegQueryValueExA(scratch_.get(), row.name, nullptr, nullptr,
                                reinterpret_cast<BYTE*>(read.data()), &read_size),
               ERROR_SUCCESS);
     EXPECT_EQ(read_size, size);
-    EXPECT_EQ(read.substr(0, size), row.data);
+    EXPECT_EQ(read.substr(0, size), row.stored);
     EXPECT_EQ(read[size], '\x7F') << "wrote past the data";
   }
 }

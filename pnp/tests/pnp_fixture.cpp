@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -13,11 +14,12 @@
 
 namespace pnptest {
 
-void WriteValue(const char* key_path, const char* name, DWORD type, const std::string& data) {
+void WriteValue(const char* key_path, const char* name, DWORD type, const std::string& data,
+                size_t count) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key), ERROR_SUCCESS) << key_path;
   EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size())),
+                           static_cast<DWORD>(std::min(count, data.size()))),
             ERROR_SUCCESS);
   RegCloseKey(key);
 }

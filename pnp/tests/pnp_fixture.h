@@ -26,7 +26,9 @@ struct StoredValue {
   std::string data;  // the stored bytes, terminator included
 };
 
-void WriteValue(const char* key_path, const char* name, DWORD type, const std::string& data);
+// Writes `data` (its first `count` bytes, when given) as a value of `type`.
+void WriteValue(const char* key_path, const char* name, DWORD type, const std::string& data,
+                size_t count = std::string::npos);
 // "Model" as REG_SZ with its terminator.
 void WriteModel(const std::string& model);
 void DeleteValue(const char* key_path, const char* name);

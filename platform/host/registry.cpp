@@ -325,10 +325,9 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
 LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
   if (reserved || (!data && size)) return ERROR_INVALID_PARAMETER;
-  // A text whose count left out its terminating zero gets it, as the NT
-  // family (and Wine) do: the byte after the count is looked at.
-  const bool text_type = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-  if (text_type && size && data[size - 1] != 0 && data[size] == 0) ++size;
+  // The NT family (and Wine) add a zero that a text's count left out when
+  // the byte after the count is zero: they read past the caller's data. The
+  // host stores exactly the bytes counted and reads nothing beyond them.
   return Call([&](Store& store) -> LONG {
     OpenKey open;
     if (auto error = Resolve(store, key, &open)) return *error;

@@ -31,6 +31,10 @@ int ShowPrinters();
 
 // Bytes as a terminal shows them: printable ASCII as is, the rest escaped.
 std::string Printable(const std::string& bytes);
+// What 8-bit text that is not plain ASCII spells in the double-byte code
+// pages the installer writes ("reads \"...\" in code page 936, ..."); empty
+// for plain ASCII or bytes that are no text.
+std::string Readings(const std::string& bytes);
 // Bytes in hex, "00 01 ff".
 std::string HexBytes(const unsigned char* data, size_t size);
 

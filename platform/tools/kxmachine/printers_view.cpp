@@ -18,6 +18,8 @@ int ShowPrinters() {
                 Printable(printer.port).c_str(), Printable(printer.driver).c_str(),
                 static_cast<unsigned long>(printer.attributes),
                 static_cast<unsigned long>(printer.status));
+    std::string readings = Readings(printer.name);
+    if (!readings.empty()) std::printf("    its name %s\n", readings.c_str());
   }
   for (const auto& driver : kxhost::PrinterDrivers())
     std::printf(

@@ -71,8 +71,13 @@ std::string ValueText(DWORD type, const std::vector<BYTE>& data) {
     std::snprintf(number, sizeof number, "0x%08x", value);
     return type_text + "  " + number + " (" + std::to_string(value) + ")";
   }
-  return type_text + "  " + std::to_string(data.size()) +
-         " bytes: " + HexBytes(data.data(), data.size());
+  std::string shown = type_text + "  " + std::to_string(data.size()) +
+                      " bytes: " + HexBytes(data.data(), data.size());
+  if (type == REG_SZ || type == REG_EXPAND_SZ) {
+    std::string readings = Readings(std::string(data.begin(), data.end()));
+    if (!readings.empty()) shown += "\n" + std::string(31, ' ') + readings;
+  }
+  return shown;
 }
 
 void ShowValues(HKEY key) {

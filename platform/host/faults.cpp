@@ -56,10 +56,14 @@ void ClearFaults() {
 std::optional<uint32_t> TakeFault(std::string_view op, std::string_view argument) {
   auto& store = Store::Get();
   std::optional<uint32_t> error;
-  // Most calls meet no fault: look before taking the write lock.
-  auto armed = store.Prepare("SELECT 1 FROM faults WHERE op = ? AND remaining != 0 LIMIT 1");
-  armed.Bind(1, op);
-  if (!armed.Step()) return std::nullopt;
+  // Most calls meet no fault: look before taking the write lock. The look
+  // ends before the transaction begins: a statement left open would keep
+  // this connection on an old snapshot that can never take the write lock.
+  {
+    auto armed = store.Prepare("SELECT 1 FROM faults WHERE op = ? AND remaining != 0 LIMIT 1");
+    armed.Bind(1, op);
+    if (!armed.Step()) return std::nullopt;
+  }
   store.Transaction([&] {
     auto query = store.Prepare(
         "SELECT id, error, match, remaining FROM faults WHERE op = ? AND remaining != 0 "

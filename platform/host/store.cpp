@@ -181,6 +181,14 @@ void Store::Transaction(const std::function<void()>& body) {
     --depth_;
     return;
   }
+  // A read still open on this connection holds an old snapshot, and a
+  // snapshot that others wrote past can never take the write lock: the
+  // transaction would wait for ever. Such a caller is wrong; say so.
+  for (sqlite3_stmt* open = sqlite3_next_stmt(db_, nullptr); open;
+       open = sqlite3_next_stmt(db_, open))
+    if (sqlite3_stmt_busy(open))
+      throw std::logic_error(std::string("machine store: transaction begun during a read: ") +
+                             sqlite3_sql(open));
   Exec("BEGIN IMMEDIATE");
   depth_ = 1;
   try {

@@ -1,6 +1,8 @@
 #include "temp_machine.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -21,6 +23,16 @@ TempMachine::TempMachine() {
 }
 
 TempMachine::~TempMachine() {
+  // A test that stopped half-way may leave programs of the machine running
+  // (a phase waiting for a lock whose holder it killed): end them, so that
+  // nothing outlives its machine and holds the test runner's output open.
+  try {
+    for (const auto& process : kxhost::StartedProcesses())
+      if (process.process.pid != getpid() && kxhost::IsAlive(process.process))
+        kill(static_cast<pid_t>(process.process.pid), SIGKILL);
+  } catch (const std::exception&) {
+    // A machine whose store cannot be read started nothing through it.
+  }
   kxhost::Store::Reset();
   if (had_previous_)
     setenv(kxhost::kMachineVariable, previous_.c_str(), 1);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "registry_access.h"
 
 namespace {
 
@@ -65,51 +66,18 @@ Options ParseOptions(const char* command_line) {
   return options;
 }
 
-// An open registry key, closed when it goes.
-class OpenKey {
- public:
-  OpenKey(HKEY parent, const char* path) {
-    if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~OpenKey() {
-    if (key_) {
-      DWORD error = GetLastError();
-      RegCloseKey(key_);
-      SetLastError(error);
-    }
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 // The text commands of the Run section, read whole before any of them runs:
 // what they start may change the section (a second phase deletes its value).
 std::vector<std::string> RunSectionCommands() {
   std::vector<std::string> commands;
-  OpenKey run(HKEY_LOCAL_MACHINE, kRunSectionPath);
-  if (!run.get()) return commands;
-  std::vector<char> name(256);
-  std::vector<BYTE> data(1024);
-  for (DWORD index = 0;;) {
-    DWORD name_size = static_cast<DWORD>(name.size());
-    DWORD data_size = static_cast<DWORD>(data.size());
-    DWORD type = REG_NONE;
-    LONG status = RegEnumValueA(run.get(), index, name.data(), &name_size, nullptr, &type,
-                                data.data(), &data_size);
-    if (status == ERROR_MORE_DATA) {
-      // Grow to what the value asks for and read the same index again.
-      if (data_size > data.size()) data.resize(data_size);
-      if (name.size() < 16384) name.resize(name.size() * 2);
-      continue;
-    }
-    if (status != ERROR_SUCCESS) break;
-    ++index;
-    if (type != REG_SZ) continue;
-    std::string command(reinterpret_cast<const char*>(data.data()), data_size);
+  kxtools::UniqueKey run;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunSectionPath, 0, KEY_READ, run.put()) != ERROR_SUCCESS)
+    return commands;
+  std::vector<kxtools::RegistryValue> values;
+  kxtools::ReadRegistryValues(run.get(), &values);
+  for (const auto& value : values) {
+    if (value.type != REG_SZ) continue;
+    std::string command(value.data.begin(), value.data.end());
     command.resize(command.find('\0') == std::string::npos ? command.size() : command.find('\0'));
     if (!command.empty()) commands.push_back(command);
   }

@@ -6,34 +6,19 @@
 
 #include "host.h"
 #include "kxmachine.h"
+#include "registry_access.h"
 
 namespace kxmachine {
 namespace {
 
 constexpr const char* kRootName = "HKEY_LOCAL_MACHINE";
 
-// An open key, closed when it goes.
-class OpenKey {
- public:
-  OpenKey(HKEY parent, const std::string& path) {
-    if (path.empty()) {
-      key_ = parent;
-      owned_ = false;
-    } else if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) {
-      key_ = nullptr;
-    }
-  }
-  ~OpenKey() {
-    if (key_ && owned_) RegCloseKey(key_);
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-  bool owned_ = true;
-};
+// An open key below `parent` ("" for the parent itself).
+kxtools::UniqueKey OpenKey(HKEY parent, const std::string& path) {
+  kxtools::UniqueKey key;
+  RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.put());
+  return key;
+}
 
 const char* TypeName(DWORD type) {
   switch (type) {
@@ -81,26 +66,12 @@ std::string ValueText(DWORD type, const std::vector<BYTE>& data) {
 }
 
 void ShowValues(HKEY key) {
-  std::vector<char> name(256);
-  std::vector<BYTE> data(1024);
-  for (DWORD index = 0;;) {
-    DWORD name_size = static_cast<DWORD>(name.size());
-    DWORD data_size = static_cast<DWORD>(data.size());
-    DWORD type = REG_NONE;
-    LONG status =
-        RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type, data.data(), &data_size);
-    if (status == ERROR_MORE_DATA) {
-      if (data_size > data.size()) data.resize(data_size);
-      if (name.size() < 16384) name.resize(name.size() * 2);
-      continue;
-    }
-    if (status != ERROR_SUCCESS) return;
-    ++index;
-    std::string shown_name(name.data(), name_size);
+  std::vector<kxtools::RegistryValue> values;
+  kxtools::ReadRegistryValues(key, &values);
+  for (const auto& value : values)
     std::printf("    %-24s %s\n",
-                shown_name.empty() ? "(default)" : ("\"" + Printable(shown_name) + "\"").c_str(),
-                ValueText(type, std::vector<BYTE>(data.begin(), data.begin() + data_size)).c_str());
-  }
+                value.name.empty() ? "(default)" : ("\"" + Printable(value.name) + "\"").c_str(),
+                ValueText(value.type, value.data).c_str());
 }
 
 void ShowTree(HKEY key, const std::string& path) {
@@ -108,8 +79,8 @@ void ShowTree(HKEY key, const std::string& path) {
   ShowValues(key);
   char name[256];
   for (DWORD index = 0; RegEnumKeyA(key, index, name, sizeof name) == ERROR_SUCCESS; ++index) {
-    OpenKey child(key, name);
-    if (child.get()) ShowTree(child.get(), path.empty() ? name : path + "\\" + name);
+    kxtools::UniqueKey child = OpenKey(key, name);
+    if (child) ShowTree(child.get(), path.empty() ? name : path + "\\" + name);
   }
 }
 
@@ -130,8 +101,8 @@ std::string PathBelowRoot(std::string path) {
 
 int ShowKeys(const std::string& path) {
   std::string below = PathBelowRoot(path);
-  OpenKey key(HKEY_LOCAL_MACHINE, below);
-  if (!key.get()) {
+  kxtools::UniqueKey key = OpenKey(HKEY_LOCAL_MACHINE, below);
+  if (!key) {
     std::printf("%s\\%s\n    (no such key)\n", kRootName, Printable(below).c_str());
     return 1;
   }

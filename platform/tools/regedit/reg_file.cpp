@@ -23,34 +23,7 @@ const RootName kRoots[] = {
     {"HKEY_USERS", HKEY_USERS},
 };
 
-// An open registry key, closed when the object goes.
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  explicit UniqueKey(HKEY key) : key_(key) {}
-  UniqueKey(UniqueKey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
-  UniqueKey& operator=(UniqueKey&& other) noexcept {
-    std::swap(key_, other.key_);
-    return *this;
-  }
-  UniqueKey(const UniqueKey&) = delete;
-  UniqueKey& operator=(const UniqueKey&) = delete;
-  ~UniqueKey() {
-    if (key_) {
-      DWORD error = GetLastError();
-      RegCloseKey(key_);
-      SetLastError(error);
-    }
-  }
-  HKEY get() const { return key_; }
-  HKEY* put() {
-    *this = UniqueKey();
-    return &key_;
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
+using kxtools::UniqueKey;
 
 bool SplitRoot(const std::string& path, HKEY* root, std::string* below) {
   for (const auto& candidate : kRoots) {
@@ -209,25 +182,11 @@ void WriteValue(std::ostream& out, const std::string& name, DWORD type,
 
 std::string ExportKey(HKEY key, const std::string& path, std::ostream& out) {
   out << "[" << path << "]\r\n";
-  std::vector<char> name(16384);
-  std::vector<BYTE> data(4096);
-  for (DWORD index = 0;; ++index) {
-    DWORD name_size = static_cast<DWORD>(name.size());
-    DWORD data_size = static_cast<DWORD>(data.size());
-    DWORD type = 0;
-    LONG status =
-        RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type, data.data(), &data_size);
-    if (status == ERROR_MORE_DATA) {
-      data.resize(data_size);
-      --index;
-      continue;
-    }
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS)
-      return path + ": cannot read values (" + std::to_string(status) + ")";
-    WriteValue(out, std::string(name.data(), name_size), type,
-               std::vector<BYTE>(data.begin(), data.begin() + data_size));
-  }
+  std::vector<kxtools::RegistryValue> values;
+  LONG status = kxtools::ReadRegistryValues(key, &values);
+  if (status != ERROR_SUCCESS)
+    return path + ": cannot read values (" + std::to_string(status) + ")";
+  for (const auto& value : values) WriteValue(out, value.name, value.type, value.data);
   out << "\r\n";
   char child[MAX_PATH + 1];
   for (DWORD index = 0; RegEnumKeyA(key, index, child, sizeof child) == ERROR_SUCCESS; ++index) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform.h"
+#include "registry_access.h"
 
 namespace regfile {
 

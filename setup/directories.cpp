@@ -23,7 +23,15 @@ int LocateDirectories(HINSTANCE instance) {
     return 0;
   }
   CutAfterLastBackslash(ModuleDirectory);
-  GetWindowsDirectoryA(InfDirectory, MAX_PATH);
+  // Without a Windows directory that leaves room for "\INF", the INF
+  // directory would be "\INF" on the current drive or run past its buffer:
+  // then neither directory is set.
+  const UINT windows = GetWindowsDirectoryA(InfDirectory, MAX_PATH);
+  if (windows == 0 || windows + sizeof "\\INF" > MAX_PATH) {
+    ModuleDirectory[0] = '\0';
+    InfDirectory[0] = '\0';
+    return 0;
+  }
   lstrcatA(InfDirectory, "\\");
   lstrcatA(InfDirectory, "INF");
   return 1;

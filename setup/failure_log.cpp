@@ -3,9 +3,9 @@
 #include "setup.h"
 
 namespace {
-// The system directory is asked with a 255-byte limit, leaving room for
-// "\WIN.INI" in a path buffer.
+// The system directory is asked with a 255-byte limit.
 constexpr UINT kSystemDirectoryLimit = 255;
+constexpr char kLogFileName[] = "\\WIN.INI";
 }  // namespace
 
 void LogSetupError(LPCSTR operation) {
@@ -15,7 +15,10 @@ void LogSetupError(LPCSTR operation) {
   wsprintfA(value, "Error code : %ld", code);
   char path[MAX_PATH] = "";
   const UINT length = GetSystemDirectoryA(path, kSystemDirectoryLimit);
-  if (length == 0 || length >= kSystemDirectoryLimit) return;  // no path to write to
-  lstrcatA(path, "\\WIN.INI");
+  // No path to write to, or none within the platform's path limit: a
+  // directory of up to 254 bytes may leave no room for "\WIN.INI".
+  if (length == 0 || length >= kSystemDirectoryLimit || length + sizeof kLogFileName > sizeof path)
+    return;
+  lstrcatA(path, kLogFileName);
   WritePrivateProfileStringA("ZEBLIN", operation, value, path);
 }

@@ -12,7 +12,8 @@ extern char ModuleDirectory[MAX_PATH];
 extern char InfDirectory[MAX_PATH];
 
 // Sets ModuleDirectory and InfDirectory: 1, or 0 (both left empty) when the
-// program's own path is not available.
+// program's own path, or a Windows directory with room for "\INF", is not
+// available.
 int LocateDirectories(HINSTANCE instance);
 // Cuts a full path after its last backslash (the first byte is not looked
 // at; double-byte characters are stepped over whole).

@@ -2,6 +2,7 @@
 // helpers of the platform.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "host.h"
@@ -16,7 +17,9 @@ UINT ActiveCodePage() {
   auto& store = kxhost::Store::Get();
   if (read_from != &store || read_generation != kxhost::Store::Generation()) {
     auto setting = store.Setting("codepage");
-    code_page = setting ? static_cast<UINT>(std::stoul(*setting)) : 1252u;
+    // A setting that is no number leaves the default, as a machine without one.
+    unsigned long number = setting ? std::strtoul(setting->c_str(), nullptr, 10) : 0;
+    code_page = number ? static_cast<UINT>(number) : 1252u;
     read_from = &store;
     read_generation = kxhost::Store::Generation();
   }

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "host.h"
 
@@ -82,7 +83,11 @@ class FileObject : public kxhost::KernelObject {
       : fd_(fd), path_(std::move(windows_path)), access_(access) {}
   ~FileObject() override {
     const DWORD saved = GetLastError();
-    if (written_ > 0) kxhost::Journal("WriteFile", path_, std::to_string(written_) + " bytes");
+    try {
+      if (written_ > 0) kxhost::Journal("WriteFile", path_, std::to_string(written_) + " bytes");
+    } catch (const std::exception&) {
+      // The file closes all the same; only its journal entry is lost.
+    }
     close(fd_);
     SetLastError(saved);
   }

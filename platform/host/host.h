@@ -56,9 +56,20 @@ class Statement {
 
   sqlite3_stmt* get() const { return stmt_; }
 
+  // A statement of this thread on connection `db`, other than `except`,
+  // part way through its rows: it holds the connection on its read
+  // snapshot, and once another process has written past that snapshot no
+  // write can begin until it ends, which this thread, waiting, would never
+  // let it do.
+  static sqlite3_stmt* OpenReadOfThisThread(sqlite3* db, const Statement* except);
+
  private:
   sqlite3* db_;
   sqlite3_stmt* stmt_;
+  // The thread's alive statements, linked through themselves.
+  Statement* previous_ = nullptr;
+  Statement* next_ = nullptr;
+  bool linked_ = true;
 };
 
 // A table definition that a part of the host platform needs; each part

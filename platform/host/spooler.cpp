@@ -660,7 +660,6 @@ BOOL WINAPI SetPrinterA(HANDLE printer, DWORD level, LPBYTE buffer, DWORD comman
       "pPrinterName=" + Show(handle->name()) + " command=" + std::to_string(command) + " " +
       (buffer && level == 2 ? ShowPrinterInfo(level, copy) : "level=" + std::to_string(level));
   bool ok = true;
-  std::optional<Printer> found;
   if (kxhost::FailsByFault("SetPrinterA", handle->name()))
     ok = false;
   else if (level != 0 && level != 2)
@@ -669,37 +668,40 @@ BOOL WINAPI SetPrinterA(HANDLE printer, DWORD level, LPBYTE buffer, DWORD comman
     ok = Fail(ERROR_INVALID_PRINTER_COMMAND);
   else if ((level == 2 && !buffer) || (level == 0 && command == 0))
     ok = Fail(ERROR_INVALID_PARAMETER);
-  else
-    ok = static_cast<bool>(found = HandlePrinter(*handle));
-  if (ok) {
-    Printer changed = *found;
-    bool make_default = false;
-    if (level == 2) {
-      ok = TakeInfo(copy, &changed);
-      make_default = (copy.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
-    }
-    // Pause and resume set the paused state (1); the set-status command
-    // takes the status from the information (level 2) or the buffer's
-    // first value (level 0).
-    if (ok && command == PRINTER_CONTROL_PAUSE) changed.status |= 1;
-    if (ok && command == PRINTER_CONTROL_RESUME) changed.status &= ~1u;
-    if (ok && command == PRINTER_CONTROL_SET_STATUS) {
-      if (level == 2)
-        changed.status = copy.Status;
-      else if (buffer)
-        std::memcpy(&changed.status, buffer, sizeof changed.status);
-    }
-    if (ok) {
-      Store::Get().Transaction([&] {
-        auto other = PrinterByName(changed.name);
-        if (other && other->id != changed.id) {
-          ok = Fail(ERROR_PRINTER_ALREADY_EXISTS);
-          return;
-        }
-        StorePrinter(changed, make_default);
-      });
-    }
-  }
+  // Read, change and store in one transaction, so that a change or a
+  // deletion by another process in between is neither lost nor undone.
+  if (ok)
+    Store::Get().Transaction([&] {
+      auto found = HandlePrinter(*handle);
+      if (!found) {
+        ok = false;
+        return;
+      }
+      Printer changed = *found;
+      bool make_default = false;
+      if (level == 2) {
+        ok = TakeInfo(copy, &changed);
+        make_default = (copy.Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0;
+      }
+      // Pause and resume set the paused state (1); the set-status command
+      // takes the status from the information (level 2) or the buffer's
+      // first value (level 0).
+      if (ok && command == PRINTER_CONTROL_PAUSE) changed.status |= 1;
+      if (ok && command == PRINTER_CONTROL_RESUME) changed.status &= ~1u;
+      if (ok && command == PRINTER_CONTROL_SET_STATUS) {
+        if (level == 2)
+          changed.status = copy.Status;
+        else if (buffer)
+          std::memcpy(&changed.status, buffer, sizeof changed.status);
+      }
+      if (!ok) return;
+      auto other = PrinterByName(changed.name);
+      if (other && other->id != changed.id) {
+        ok = Fail(ERROR_PRINTER_ALREADY_EXISTS);
+        return;
+      }
+      StorePrinter(changed, make_default);
+    });
   kxhost::Journal("SetPrinterA", detail, Outcome(ok));
   return ok;
 }

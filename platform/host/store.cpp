@@ -33,6 +33,12 @@ std::unique_ptr<Store>& Current() {
   return store;
 }
 
+// The statements this thread has alive, linked through themselves (nothing
+// to destroy when the thread or the process ends). Threads share the
+// process's connection: a read that another thread has open ends by itself,
+// one of this thread's only when this thread goes on.
+thread_local Statement* this_thread_statements = nullptr;
+
 }  // namespace
 
 KX_HOST_SCHEMA("settings",
@@ -52,13 +58,42 @@ Statement::Statement(sqlite3* db, std::string_view sql) : db_(db), stmt_(nullptr
   if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
       SQLITE_OK)
     Fail(db, "prepare");
+  next_ = this_thread_statements;
+  if (next_) next_->previous_ = this;
+  this_thread_statements = this;
 }
 
-Statement::Statement(Statement&& other) noexcept : db_(other.db_), stmt_(other.stmt_) {
+Statement::Statement(Statement&& other) noexcept
+    : db_(other.db_),
+      stmt_(other.stmt_),
+      previous_(other.previous_),
+      next_(other.next_),
+      linked_(other.linked_) {
   other.stmt_ = nullptr;
+  // This one takes the other's place among the thread's statements.
+  if (linked_) {
+    (previous_ ? previous_->next_ : this_thread_statements) = this;
+    if (next_) next_->previous_ = this;
+  }
+  other.previous_ = other.next_ = nullptr;
+  other.linked_ = false;
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (linked_) {
+    (previous_ ? previous_->next_ : this_thread_statements) = next_;
+    if (next_) next_->previous_ = previous_;
+  }
+  sqlite3_finalize(stmt_);
+}
+
+sqlite3_stmt* Statement::OpenReadOfThisThread(sqlite3* db, const Statement* except) {
+  for (const Statement* statement = this_thread_statements; statement; statement = statement->next_)
+    if (statement != except && statement->db_ == db && statement->stmt_ &&
+        sqlite3_stmt_busy(statement->stmt_))
+      return statement->stmt_;
+  return nullptr;
+}
 
 Statement& Statement::Bind(int index, int64_t value) {
   sqlite3_bind_int64(stmt_, index, value);
@@ -86,6 +121,11 @@ bool Statement::Step() {
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+      // A write outside a transaction, behind a read of this thread that
+      // is still open, would wait for ever: such a caller is wrong.
+      if (sqlite3_stmt* open = OpenReadOfThisThread(db_, this))
+        throw std::logic_error(std::string("machine store: write begun during a read: ") +
+                               sqlite3_sql(open));
       // Outside a transaction a reader can still meet a checkpoint.
       sqlite3_reset(stmt_);
       usleep(1000);
@@ -181,14 +221,13 @@ void Store::Transaction(const std::function<void()>& body) {
     --depth_;
     return;
   }
-  // A read still open on this connection holds an old snapshot, and a
-  // snapshot that others wrote past can never take the write lock: the
-  // transaction would wait for ever. Such a caller is wrong; say so.
-  for (sqlite3_stmt* open = sqlite3_next_stmt(db_, nullptr); open;
-       open = sqlite3_next_stmt(db_, open))
-    if (sqlite3_stmt_busy(open))
-      throw std::logic_error(std::string("machine store: transaction begun during a read: ") +
-                             sqlite3_sql(open));
+  // A read of this thread still open holds an old snapshot, and a snapshot
+  // that others wrote past can never take the write lock: the transaction
+  // would wait for ever. Such a caller is wrong; say so. (Another thread's
+  // read ends by itself: the transaction waits for it.)
+  if (sqlite3_stmt* open = Statement::OpenReadOfThisThread(db_, nullptr))
+    throw std::logic_error(std::string("machine store: transaction begun during a read: ") +
+                           sqlite3_sql(open));
   Exec("BEGIN IMMEDIATE");
   depth_ = 1;
   try {

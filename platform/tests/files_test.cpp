@@ -102,6 +102,20 @@ TEST_F(HostFiles, JournalsWhatChangesTheMachine) {
                          }));
 }
 
+TEST_F(HostFiles, AFileClosesWhenItsJournalEntryCannotBeWritten) {
+  HANDLE file = Open("C:\\DATA\\A.TXT", GENERIC_WRITE, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, "abc", 3, &written, nullptr));
+  kxhost::Store::Get().Exec(
+      "CREATE TRIGGER journal_full BEFORE INSERT ON journal "
+      "BEGIN SELECT RAISE(ABORT, 'journal full'); END");
+  SetLastError(12345);
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_EQ(GetLastError(), 12345u);
+  EXPECT_FALSE(CloseHandle(file));
+}
+
 TEST_F(HostFiles, TheCurrentDirectoryCompletesRelativePaths) {
   SetCurrentDirectoryA("C:\\DATA");
   HANDLE file = Open("REL.TXT", GENERIC_WRITE, CREATE_NEW);

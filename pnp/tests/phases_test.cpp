@@ -1,6 +1,7 @@
 // The installation phases: what they leave in the registry, what they start
 // and the error box of each failure.
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,6 +32,22 @@ constexpr const char* kPhase1Caption = "Internal Failure in Zvk_Install!";
 constexpr const char* kCleanupFailed =
     "Corrupted DevNode or Failure to clean up Shell section of the registry.";
 constexpr const char* kPhase2Caption = "Internal Failure in Delayed_Zvk_Install!";
+
+// The phases' changes after `after_seq`, in order: "<op> ConfigFlags",
+// "<op> Run value", or the start of a program.
+std::vector<std::string> PhaseSteps(int64_t after_seq) {
+  std::vector<std::string> steps;
+  for (const std::string& change : pnptest::ChangesAfter(after_seq)) {
+    std::string op = change.substr(0, change.find(' '));
+    if (op == "CreateProcessA" || op == "WinExec")
+      steps.push_back(op);
+    else if (change.find(":ConfigFlags") != std::string::npos)
+      steps.push_back(op + " ConfigFlags");
+    else if (change.find(std::string("\\Run:") + kModel) != std::string::npos)
+      steps.push_back(op + " Run value");
+  }
+  return steps;
+}
 
 class PhasesTest : public pnptest::PnpTest {
  protected:
@@ -94,8 +111,11 @@ class PhasesTest : public pnptest::PnpTest {
 
 TEST_F(PhasesTest, FirstPhaseWithoutShellWritesFlagsAndRunValue) {
   pnptest::WriteModel(kModel);
+  int64_t before = pnptest::LastJournalSeq();
   RunFirstPhase(kCommandLine);
   ExpectNoBox();
+  EXPECT_EQ(PhaseSteps(before),
+            (std::vector<std::string>{"RegSetValueExA ConfigFlags", "RegSetValueExA Run value"}));
   ExpectConfigFlags(true, "first phase");
   ExpectRunValue(true, "first phase");
   EXPECT_TRUE(Starts().empty());
@@ -104,8 +124,11 @@ TEST_F(PhasesTest, FirstPhaseWithoutShellWritesFlagsAndRunValue) {
 TEST_F(PhasesTest, FirstPhaseWithShellStartsTheSecondAtOnce) {
   pnptest::WriteModel(kModel);
   TopLevelWindow shell("Program Manager");
+  int64_t before = pnptest::LastJournalSeq();
   RunFirstPhase(kCommandLine);
   ExpectNoBox();
+  EXPECT_EQ(PhaseSteps(before),
+            (std::vector<std::string>{"RegSetValueExA ConfigFlags", "WinExec"}));
   ExpectConfigFlags(true, "first phase");
   ExpectRunValue(false, "first phase");
   auto starts = Starts();
@@ -130,8 +153,13 @@ TEST_F(PhasesTest, SecondPhaseClearsTheRecordAndStartsSetup) {
   pnptest::WriteModel(kModel);
   RunFirstPhase(kCommandLine);
   ReloadLibrary();
+  int64_t before = pnptest::LastJournalSeq();
   RunSecondPhase(kCommandLine);
   ExpectNoBox();
+  // The checks in their order, then "ConfigFlags" again before the start.
+  EXPECT_EQ(PhaseSteps(before),
+            (std::vector<std::string>{"RegDeleteValueA ConfigFlags", "RegDeleteValueA Run value",
+                                      "RegSetValueExA ConfigFlags", "CreateProcessA"}));
   ExpectConfigFlags(true, "written again");
   ExpectRunValue(false, "removed");
   auto starts = Starts();
@@ -159,6 +187,40 @@ TEST_F(PhasesTest, SecondPhaseNamesSetupWholeWhenTheDirectoryHasSpaces) {
   EXPECT_EQ(starts[0].command_line, "\"A:\\Disk One\\Setup.Exe\"");
   EXPECT_EQ(starts[0].program, "A:\\Disk One\\Setup.Exe") << starts[0].detail;
   EXPECT_EQ(starts[0].current_directory, "A:\\Disk One");
+}
+
+// A directory that is empty or cannot be made current is not a failure: the
+// setup program is started all the same, from the current directory as it was.
+TEST_F(PhasesTest, SecondPhaseStartsSetupWhenTheDirectoryCannotBeMadeCurrent) {
+  const struct {
+    const char* name;
+    std::string command_line;
+    const char* refused_directory;
+    const char* application;
+  } cases[] = {
+      {"no space", kDeviceKeyPath, nullptr, "\\Setup.Exe"},
+      {"space as last character", std::string(kDeviceKeyPath) + " ", nullptr, "\\Setup.Exe"},
+      {"directory refused", kCommandLine, "A:\\", "A:\\SETUP.EXE"},
+  };
+  pnptest::PlaceProgram("C:\\Setup.Exe");
+  std::filesystem::create_directories(kxhost::HostPath("C:\\Start"));
+  for (const auto& row : cases) {
+    kxhost::ClearFaults();
+    int64_t before = static_cast<int64_t>(Starts().size());
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\Start")) << row.name;
+    pnptest::WriteModel(kModel);
+    RunFirstPhase(row.command_line);
+    ReloadLibrary();
+    if (row.refused_directory)
+      kxhost::ArmFault("SetCurrentDirectoryA", ERROR_ACCESS_DENIED, row.refused_directory);
+    RunSecondPhase(row.command_line);
+    ExpectNoBox();
+    auto starts = Starts();
+    ASSERT_EQ(static_cast<int64_t>(starts.size()), before + 1) << row.name;
+    EXPECT_EQ(starts.back().application, row.application) << row.name;
+    EXPECT_EQ(starts.back().current_directory, "C:\\Start") << row.name << ": left as it was";
+    ExpectConfigFlags(true, row.name);
+  }
 }
 
 TEST_F(PhasesTest, SecondPhaseTriesTheStartFiveTimesASecondApart) {

@@ -1,6 +1,7 @@
 // The uninstaller's hooks: the device key goes with everything beneath it,
 // and a restart is requested.
 #include <string>
+#include <vector>
 
 #include "entry_points.h"
 #include "host.h"
@@ -30,7 +31,16 @@ class UninstallTest : public pnptest::PnpTest {
 
 TEST_F(UninstallTest, UnInitializeDeletesTheTreeAndRequestsARestart) {
   WriteDeviceTree();
+  int64_t before = pnptest::LastJournalSeq();
   EXPECT_EQ(UninstUnInitialize(1, 2, 3), 0);
+  // The restart is asked for only once the key is gone (the keys beneath
+  // it go one by one first).
+  std::vector<std::string> ops;
+  for (const std::string& change : pnptest::ChangesAfter(before)) {
+    std::string op = change.substr(0, change.find(' '));
+    if (ops.empty() || ops.back() != op) ops.push_back(op);
+  }
+  EXPECT_EQ(ops, (std::vector<std::string>{"RegDeleteKeyA", "ExitWindowsEx"}));
   EXPECT_FALSE(KeyExists(kDeviceKeyPath));
   EXPECT_FALSE(KeyExists("Enum\\LPTENUM\\KALDRENKX512E10\\Control\\Deep"));
   EXPECT_TRUE(KeyExists("Enum\\LPTENUM\\OTHERDEVICE"));

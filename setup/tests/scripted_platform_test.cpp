@@ -171,32 +171,8 @@ TEST_F(ScriptedPlatform, WaitSecondsEndsOnTheSecondsTurnSleepingMeanwhile) {
   }
 }
 
-// A printer of the name that stays (its deletion fails) and whose level-2
-// information does not fit the 2000-byte buffer.
-void InstallLargePrinter() {
-  DRIVER_INFO_3 driver{};
-  char driver_file[] = "KX51.DRV";
-  std::string name = setuptest::kPrinterName;
-  driver.pName = name.data();
-  driver.pDriverPath = driver.pDataFile = driver.pConfigFile = driver_file;
-  ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)));
-  std::string comment(3000, 'c');
-  char port[] = "LPT2:", processor[] = "WinPrint";
-  PRINTER_INFO_2 old{};
-  old.pPrinterName = name.data();
-  old.pPortName = port;
-  old.pDriverName = name.data();
-  old.pPrintProcessor = processor;
-  old.pComment = comment.data();
-  old.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-  HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&old));
-  ASSERT_NE(added, nullptr);
-  ClosePrinter(added);
-  kxhost::ArmFault("DeletePrinter", ERROR_ACCESS_DENIED);
-}
-
 TEST_F(ScriptedPlatform, ASecondReadBackThatFailsIsLoggedWithItsOwnError) {
-  InstallLargePrinter();
+  setuptest::InstallLargePrinter(PRINTER_ATTRIBUTE_LOCAL);
   // The first read finds the buffer too small (122); the second one fails.
   script.failing_get_printer = 2;
   const int64_t after = kxhost::ReadJournal().back().seq;

@@ -160,25 +160,8 @@ TEST_F(Sequence, DeletesAnOldPrinterBeforeAddingTheMonitor) {
 // fit the 2000-byte buffer: it still becomes the default printer, with its
 // attributes replaced and its other members kept.
 TEST_F(Sequence, LargeInformationStillMakesTheDefaultPrinter) {
-  DRIVER_INFO_3 driver{};
-  char driver_file[] = "KX51.DRV";
+  setuptest::InstallLargePrinter(PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_SHARED);
   std::string name = kPrinterName;
-  driver.pName = name.data();
-  driver.pDriverPath = driver.pDataFile = driver.pConfigFile = driver_file;
-  ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)));
-  std::string comment(3000, 'c');
-  char port[] = "LPT2:", processor[] = "WinPrint";
-  PRINTER_INFO_2 old{};
-  old.pPrinterName = name.data();
-  old.pPortName = port;
-  old.pDriverName = name.data();
-  old.pPrintProcessor = processor;
-  old.pComment = comment.data();
-  old.Attributes = PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_SHARED;
-  HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&old));
-  ASSERT_NE(added, nullptr);
-  ClosePrinter(added);
-  kxhost::ArmFault("DeletePrinter", ERROR_ACCESS_DENIED);
 
   WinMain(nullptr, nullptr, const_cast<LPSTR>(""), SW_SHOWNORMAL);
 
@@ -193,7 +176,7 @@ TEST_F(Sequence, LargeInformationStillMakesTheDefaultPrinter) {
   std::memcpy(&info, buffer.data(), sizeof info);
   EXPECT_EQ(info.Attributes, 0x844u);
   EXPECT_STREQ(info.pPortName, "LPT1:");
-  EXPECT_EQ(std::string(info.pComment), comment);
+  EXPECT_EQ(std::string(info.pComment), setuptest::kLargeComment);
   EXPECT_TRUE(kxhost::Printers()[0].is_default);
   // AddPrinter found the name taken; GetPrinter is not logged.
   EXPECT_EQ(LoggedErrors(),

@@ -84,4 +84,33 @@ class SetupMachine : public ::testing::Test {
   kxtest::TempMachine machine_;
 };
 
+// The comment that makes a printer's level-2 information larger than the
+// sequence's 2000-byte buffer.
+inline const std::string kLargeComment(3000, 'c');
+
+// A printer of the name that stays (its deletion is refused from now on),
+// on "LPT2:" with `attributes` and a comment that makes its level-2
+// information larger than the sequence's buffer.
+inline void InstallLargePrinter(DWORD attributes) {
+  DRIVER_INFO_3 driver{};
+  char driver_file[] = "KX51.DRV";
+  std::string name = kPrinterName;
+  driver.pName = name.data();
+  driver.pDriverPath = driver.pDataFile = driver.pConfigFile = driver_file;
+  ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)));
+  std::string comment = kLargeComment;
+  char port[] = "LPT2:", processor[] = "WinPrint";
+  PRINTER_INFO_2 old{};
+  old.pPrinterName = name.data();
+  old.pPortName = port;
+  old.pDriverName = name.data();
+  old.pPrintProcessor = processor;
+  old.pComment = comment.data();
+  old.Attributes = attributes;
+  HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&old));
+  ASSERT_NE(added, nullptr);
+  ClosePrinter(added);
+  kxhost::ArmFault("DeletePrinter", ERROR_ACCESS_DENIED);
+}
+
 }  // namespace setuptest

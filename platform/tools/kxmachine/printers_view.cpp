@@ -16,7 +16,9 @@ int ShowPrinters() {
     std::printf("printer \"%s\"%s\n    port %s, driver \"%s\", attributes 0x%08lx, status %lu\n",
                 Printable(printer.name).c_str(), printer.is_default ? "  (default)" : "",
                 Printable(printer.port).c_str(), Printable(printer.driver).c_str(),
-                static_cast<unsigned long>(printer.attributes),
+                // As GetPrinterA reports them: the default printer carries 0x4.
+                static_cast<unsigned long>(printer.attributes |
+                                           (printer.is_default ? PRINTER_ATTRIBUTE_DEFAULT : 0)),
                 static_cast<unsigned long>(printer.status));
     std::string readings = Readings(printer.name);
     if (!readings.empty()) std::printf("    its name %s\n", readings.c_str());

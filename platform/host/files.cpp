@@ -187,22 +187,36 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   return handle;
 }
 
-BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read, LPVOID) {
-  if (read) *read = 0;
+namespace {
+
+// The checks that ReadFile (`op` "ReadFile") and WriteFile share, in the
+// platform's order: the file to transfer with, or null with the last error
+// set. The count of bytes moved starts at 0.
+FileObject* FileForTransfer(std::string_view op, HANDLE handle, const void* buffer, DWORD size,
+                            LPDWORD count) {
+  if (count) *count = 0;
   auto* file = kxhost::FindHandleAs<FileObject>(handle);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return nullptr;
   }
-  if (!read || (!buffer && size > 0)) {
+  if (!count || (!buffer && size > 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return nullptr;
   }
-  if (FailsByFault("ReadFile", file->path())) return FALSE;
-  if (!file->CanRead()) {
+  if (FailsByFault(op, file->path())) return nullptr;
+  if (op == "ReadFile" ? !file->CanRead() : !file->CanWrite()) {
     SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return nullptr;
   }
+  return file;
+}
+
+}  // namespace
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read, LPVOID) {
+  FileObject* file = FileForTransfer("ReadFile", handle, buffer, size, read);
+  if (!file) return FALSE;
   DWORD total = 0;
   while (total < size) {
     ssize_t got = ::read(file->fd(), static_cast<char*>(buffer) + total, size - total);
@@ -220,21 +234,8 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read, LPV
 }
 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD written, LPVOID) {
-  if (written) *written = 0;
-  auto* file = kxhost::FindHandleAs<FileObject>(handle);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!written || (!buffer && size > 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (FailsByFault("WriteFile", file->path())) return FALSE;
-  if (!file->CanWrite()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  FileObject* file = FileForTransfer("WriteFile", handle, buffer, size, written);
+  if (!file) return FALSE;
   DWORD total = 0;
   while (total < size) {
     ssize_t put = ::write(file->fd(), static_cast<const char*>(buffer) + total, size - total);

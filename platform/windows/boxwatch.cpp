@@ -20,28 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "kernel_handle.h"
+
 namespace {
 
 // The message box's text control (the platform's dialog template id).
 constexpr int kMessageTextId = 0xFFFF;
-
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (handle_) {
-      DWORD error = GetLastError();
-      CloseHandle(handle_);
-      SetLastError(error);
-    }
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 std::string Escaped(const std::string& text) {
   std::string out;
@@ -84,14 +68,6 @@ DWORD ProcessOf(HWND window) {
   return pid;
 }
 
-std::string ProgramOf(DWORD pid) {
-  Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  char path[MAX_PATH] = "";
-  DWORD size = sizeof path;
-  if (!process.get() || !QueryFullProcessImageNameA(process.get(), 0, path, &size)) return "";
-  return path;
-}
-
 struct Box {
   HWND window;
   DWORD found_ms;
@@ -129,7 +105,7 @@ class Watcher {
     GetDlgItemTextA(window, kMessageTextId, text, sizeof text);
     HWND owner = GetWindow(window, GW_OWNER);
     DWORD pid = ProcessOf(window);
-    std::string fields = std::to_string(pid) + "\t" + Escaped(ProgramOf(pid)) + "\t" +
+    std::string fields = std::to_string(pid) + "\t" + Escaped(kxwindows::ProgramOf(pid)) + "\t" +
                          Escaped(ClassOf(owner)) + "\t" + Escaped(owner ? WindowTitle(owner) : "") +
                          "\t" + std::to_string(ProcessOf(owner)) + "\t" +
                          Escaped(WindowTitle(window)) + "\t" + Escaped(text);
@@ -159,7 +135,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: boxwatch LOG STOP_EVENT [HOLD_MS]\n");
     return 2;
   }
-  Handle stop(OpenEventA(SYNCHRONIZE, FALSE, argv[2]));
+  kxwindows::KernelHandle stop(OpenEventA(SYNCHRONIZE, FALSE, argv[2]));
   if (!stop.get()) {
     std::fprintf(stderr, "boxwatch: no event %s (error %lu)\n", argv[2], GetLastError());
     return 2;

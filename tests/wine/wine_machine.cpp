@@ -30,14 +30,6 @@ class Key {
   HKEY key_ = nullptr;
 };
 
-std::string ProgramOf(DWORD pid) {
-  KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  char path[MAX_PATH] = "";
-  DWORD size = sizeof path;
-  if (!process.get() || !QueryFullProcessImageNameA(process.get(), 0, path, &size)) return "";
-  return path;
-}
-
 // Every process of the prefix: id and executable file name.
 std::map<DWORD, std::string> Processes() {
   std::map<DWORD, std::string> processes;
@@ -73,14 +65,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 DWORD Number(const std::string& text) { return std::strtoul(text.c_str(), nullptr, 10); }
 
 }  // namespace
-
-KernelHandle::~KernelHandle() {
-  if (handle_ && handle_ != INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    CloseHandle(handle_);
-    SetLastError(error);
-  }
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -266,7 +250,7 @@ void InstallationObserver::Watch() {
       // A process is looked at once; one whose path cannot be read yet is
       // looked at again.
       if (known.count(pid)) continue;
-      std::string program = ProgramOf(pid);
+      std::string program = kxwindows::ProgramOf(pid);
       if (program.empty()) continue;
       known.insert(pid);
       programs.insert(program);

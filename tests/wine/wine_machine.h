@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "kernel_handle.h"
+
 namespace kxwine {
 
 // Where the device key, the source directory and the files are.
@@ -25,23 +27,7 @@ inline constexpr const char* kModel = "KX51 Laser";
 inline constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const char* kSource = "C:\\KX51";
 
-// A kernel handle, closed when it goes (the thread's last error kept).
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle = nullptr) : handle_(handle) {}
-  ~KernelHandle();
-  KernelHandle(KernelHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  KernelHandle& operator=(KernelHandle&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-  }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+using kxwindows::KernelHandle;
 
 std::string Lower(std::string text);
 // The part of a Windows path after its last backslash.
